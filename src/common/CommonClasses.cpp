@@ -15,10 +15,10 @@ TThreadPriority PriorityFromLevel(int32_t Level) {
 TCommonEvent::TCommonEvent(TCommonEventType EventType) : FManualReset(EventType == etManualReset) {}
 
 void TCommonEvent::SetEvent() {
-  {
-    std::lock_guard<std::mutex> Guard(FMutex);
-    FSignaled = true;
-  }
+  // Notify while holding the mutex: a released waiter may free the event (a thread that frees
+  // itself on termination does) as soon as it can take the mutex.
+  std::lock_guard<std::mutex> Guard(FMutex);
+  FSignaled = true;
   if (FManualReset)
     FCondition.notify_all();
   else
