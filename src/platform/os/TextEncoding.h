@@ -1,0 +1,3 @@
+#pragma once
+// Moved to common; kept until every user includes the new place.
+#include "common/TextEncoding.h"
