@@ -39,5 +39,12 @@ test-tsan: bootstrap
 bench: build
 	scripts/run-benchmarks build
 
+# Segments the bundled sample photo from its markers file and writes the mask and the cut-out.
+demo: build
+	@mkdir -p out
+	build/varnix-cli segment samples/coffee.png --markers samples/coffee.vnx --aa soft \
+	  --out out/coffee-mask.png --cutout out/coffee-cutout.png
+	@echo "demo: wrote out/coffee-mask.png (the soft mask) and out/coffee-cutout.png (the photo with the mask as alpha)"
+
 clean:
 	rm -rf build build-asan build-tsan
