@@ -212,4 +212,37 @@ void TFloatColorBitmap::AllocateBitmap() {
 
 void TFloatColorBitmap::ReleaseBitmap() { FreeBuffer(FBits); }
 
+// ---- Drawing ---------------------------------------------------------------------------------
+
+void TColorBitmap::Draw(HDC DC) const { Draw(DC, Rect(0, 0, Width(), Height()), 0, 0); }
+
+void TColorBitmap::Draw(HDC DC, const TRect& R, int32_t X, int32_t Y) const {
+  Draw(DC, Bounds(X, Y, R.Width(), R.Height()), R, bsNoInterpolation);
+}
+
+void TColorBitmap::Draw(HDC DC, const TRect& SourceRect, const TRect& DestRect, TBitmapStretchMode) const {
+  if (!FBitmap) return;
+  FBitmap->Draw(DC, SourceRect, DestRect);
+  // Later changes made through Bits must be seen by the next drawing.
+  FBitmap->Dormant();
+}
+
+void TGrayscaleBitmap::Draw(HDC DC, const TRect& SourceRect, const TRect& DestRect) const {
+  if (!DC || Width() == 0 || Height() == 0 || SourceRect.IsEmpty() || DestRect.IsEmpty()) return;
+  // Scaling maps DestRect onto SourceRect as a whole; the gray image is converted into a colour
+  // bitmap of SourceRect's size, with pixels outside this bitmap left transparent.
+  TBitmap Gray;
+  Gray.SetSize(SourceRect.Width(), SourceRect.Height());
+  const TRect Inside = IntersectRect(SourceRect, Rect(0, 0, Width(), Height()));
+  for (int32_t Y = Inside.Top; Y < Inside.Bottom; ++Y) {
+    uint8_t* D = Gray.ScanLine(Y - SourceRect.Top) + 4 * static_cast<ptrdiff_t>(Inside.Left - SourceRect.Left);
+    const uint8_t* S = FRows[Y];
+    for (int32_t X = Inside.Left; X < Inside.Right; ++X, D += 4) {
+      D[0] = D[1] = D[2] = S[X];
+      D[3] = 255;
+    }
+  }
+  Gray.Draw(DC, Rect(0, 0, SourceRect.Width(), SourceRect.Height()), DestRect);
+}
+
 }  // namespace varnix

@@ -196,6 +196,11 @@ class TGrayscaleBitmap : public TAbstractGrayscaleBitmap {
 
   PGrayscalePixel Address(int32_t X, int32_t Y) const { return FRows[Y] + X; }
   uint8_t GetPixel(int32_t X, int32_t Y) const { return FRows[Y][X]; }
+
+  // Draws SourceRect scaled into DestRect of a device context as an opaque gray image (value v
+  // becomes the colour (v, v, v)); the part of SourceRect outside the bitmap is not drawn.
+  void Draw(HDC DC, const TRect& SourceRect, const TRect& DestRect) const;
+
   void SetPixel(int32_t X, int32_t Y, uint8_t Value) { FRows[Y][X] = Value; }
   uint8_t GetValue(TPoint P) const { return FRows[P.Y][P.X]; }
   void SetValue(TPoint P, uint8_t Value) { FRows[P.Y][P.X] = Value; }
@@ -363,6 +368,17 @@ class TColorBitmap : public TAbstractColorBitmap {
 
   // Takes Source's size and content.
   void Assign(const TColorBitmap* Source);
+
+  // Drawing into a device context of the UI library, blended with premultiplied alpha over the
+  // target. An empty bitmap draws nothing.
+  //   Draw(DC): the whole bitmap, unscaled, its top-left corner at the context's origin.
+  //   Draw(DC, Rect, X, Y): the part whose top-left corner is (X, Y), unscaled, into Rect.
+  //   Draw(DC, SourceRect, DestRect, Mode): SourceRect scaled into DestRect; Mode is accepted
+  //   and does not change the result.
+  void Draw(HDC DC) const;
+  void Draw(HDC DC, const TRect& Rect, int32_t X, int32_t Y) const;
+  void Draw(HDC DC, const TRect& SourceRect, const TRect& DestRect, TBitmapStretchMode Mode) const;
+
   // Fades the overlapping top-left area by the mask: every byte c becomes (c * a) >> 8 with
   // a = m + (m >> 7), so mask 255 keeps the pixel and mask 0 makes it transparent black.
   void Mask(const TGrayscaleBitmap* AMask);

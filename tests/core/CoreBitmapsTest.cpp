@@ -439,3 +439,66 @@ TEST(ColorBitmap, MaskFadesOnlyTheOverlap) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+// The colour at (X, Y) of a UI-library bitmap, as (R, G, B, A).
+TColorPixel TargetPixel(const TBitmap& B, int32_t X, int32_t Y) {
+  const uint8_t* P = B.ScanLine(Y) + 4 * X;
+  return TColorPixel{P[0], P[1], P[2], P[3]};
+}
+
+TEST(BitmapDrawing, ColorBitmapDrawsScaledAndByOffset) {
+  TColorBitmap Source;
+  Source.Resize(2, 2);
+  Source.SetPixel(0, 0, {255, 0, 0, 255});
+  Source.SetPixel(1, 0, {0, 255, 0, 255});
+  Source.SetPixel(0, 1, {0, 0, 255, 255});
+  Source.SetPixel(1, 1, {0, 0, 0, 0});  // transparent: the target shows through
+  TBitmap Target;
+  Target.SetSize(6, 4);
+  Target.Fill(clWhite);
+  Source.Draw(Target.DeviceContext(), Rect(0, 0, 2, 2), Rect(2, 0, 6, 4), bsLinearInterpolation);
+  EXPECT_EQ(TargetPixel(Target, 1, 1), (TColorPixel{255, 255, 255, 255})) << "outside the destination";
+  EXPECT_EQ(TargetPixel(Target, 2, 0), (TColorPixel{255, 0, 0, 255}));
+  EXPECT_EQ(TargetPixel(Target, 3, 1), (TColorPixel{255, 0, 0, 255}));
+  EXPECT_EQ(TargetPixel(Target, 5, 0), (TColorPixel{0, 255, 0, 255}));
+  EXPECT_EQ(TargetPixel(Target, 2, 3), (TColorPixel{0, 0, 255, 255}));
+  EXPECT_EQ(TargetPixel(Target, 5, 3), (TColorPixel{255, 255, 255, 255}));
+
+  // The part whose top-left corner is (1, 0), unscaled, into a 1 x 2 rectangle.
+  Target.Fill(clWhite);
+  Source.Draw(Target.DeviceContext(), Rect(0, 0, 1, 2), 1, 0);
+  EXPECT_EQ(TargetPixel(Target, 0, 0), (TColorPixel{0, 255, 0, 255}));
+  EXPECT_EQ(TargetPixel(Target, 0, 1), (TColorPixel{255, 255, 255, 255}));
+
+  // Changes through Bits show in the next drawing.
+  Source.SetPixel(0, 0, {10, 20, 30, 255});
+  Source.Draw(Target.DeviceContext());
+  EXPECT_EQ(TargetPixel(Target, 0, 0), (TColorPixel{10, 20, 30, 255}));
+
+  TColorBitmap Empty;
+  Empty.Draw(Target.DeviceContext());  // draws nothing, touches nothing
+}
+
+TEST(BitmapDrawing, GrayscaleBitmapDrawsAsOpaqueGray) {
+  TGrayscaleBitmap Mask;
+  Mask.Resize(2, 1);
+  Mask.SetPixel(0, 0, 0);
+  Mask.SetPixel(1, 0, 200);
+  TBitmap Target;
+  Target.SetSize(4, 2);
+  Target.Fill(clRed);
+  Mask.Draw(Target.DeviceContext(), Rect(0, 0, 2, 1), Rect(0, 0, 4, 2));
+  EXPECT_EQ(TargetPixel(Target, 1, 1), (TColorPixel{0, 0, 0, 255}));
+  EXPECT_EQ(TargetPixel(Target, 2, 0), (TColorPixel{200, 200, 200, 255}));
+  // A source rectangle reaching outside the mask leaves that part of the target alone.
+  Target.Fill(clRed);
+  Mask.Draw(Target.DeviceContext(), Rect(1, 0, 3, 1), Rect(0, 0, 4, 1));
+  EXPECT_EQ(TargetPixel(Target, 0, 0), (TColorPixel{200, 200, 200, 255}));
+  EXPECT_EQ(TargetPixel(Target, 3, 0), (TColorPixel{255, 0, 0, 255}));
+}
+
+}  // namespace
+}  // namespace varnix
