@@ -103,6 +103,19 @@ long double StrToFloatDef(const std::string& Text, long double Default) {
   return V;
 }
 
+int32_t StrToIntDef(const std::string& Text, int32_t Default) {
+  const size_t B = Text.find_first_not_of(" \t");
+  if (B == std::string::npos) return Default;
+  const size_t E = Text.find_last_not_of(" \t") + 1;
+  const char* First = Text.data() + B;
+  const char* Last = Text.data() + E;
+  if (*First == '+') ++First;
+  int32_t Value = 0;
+  const auto [Ptr, Ec] = std::from_chars(First, Last, Value);
+  if (Ec != std::errc() || Ptr != Last) return Default;
+  return Value;
+}
+
 TPoint GetMousePos() {
   TPoint P{0, 0};
   if (TMousePosQuery Query = MousePosQuery.load()) {

@@ -40,6 +40,10 @@ std::string DateToString(TDateTime Date);
 // text is not a number.
 long double StrToFloatDef(const std::string& Text, long double Default);
 
+// The 32-bit integer Text denotes in decimal (blanks around it allowed, an optional sign); Default
+// when the text is anything else or out of range.
+int32_t StrToIntDef(const std::string& Text, int32_t Default);
+
 // The mouse position in screen coordinates as the UI library reports it; (0, 0) when the query
 // fails or no UI library has installed its query.
 TPoint GetMousePos();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/FileUtils.h"
 #include "common/LogFile.h"
 #include "imageio/ImageFileUtils.h"
 
@@ -108,27 +109,6 @@ FILE* OpenForReading(const std::string& FileName) {
   return File;
 }
 
-namespace {
-
-// The permission bits a newly created file gets (0666 less the umask), read from the process
-// status so that the umask is never changed under other threads.
-mode_t NewFileMode() {
-  mode_t Mask = 022;
-  if (FILE* Status = std::fopen("/proc/self/status", "r")) {
-    char Line[256];
-    while (std::fgets(Line, sizeof Line, Status)) {
-      unsigned Value;
-      if (std::sscanf(Line, "Umask: %o", &Value) == 1) {
-        Mask = static_cast<mode_t>(Value);
-        break;
-      }
-    }
-    std::fclose(Status);
-  }
-  return 0666 & ~Mask;
-}
-
-}  // namespace
 
 TAtomicFile::TAtomicFile(std::string Target) : FTarget(std::move(Target)) {
   FTempName = FTarget + ".tmp-XXXXXX";

@@ -11,21 +11,6 @@ namespace {
 
 std::string IntToStr(int32_t Value) { return std::to_string(Value); }
 
-// The integer the text denotes: optional blanks, an optional sign and decimal digits, optional
-// blanks, within the 32-bit range. Anything else yields Default.
-int32_t StrToIntDef(const std::string& Text, int32_t Default) {
-  const size_t B = Text.find_first_not_of(" \t");
-  if (B == std::string::npos) return Default;
-  const size_t E = Text.find_last_not_of(" \t") + 1;
-  const char* First = Text.data() + B;
-  const char* Last = Text.data() + E;
-  if (*First == '+') ++First;
-  int32_t Value = 0;
-  const auto [Ptr, Ec] = std::from_chars(First, Last, Value);
-  if (Ec != std::errc() || Ptr != Last) return Default;
-  return Value;
-}
-
 // General format, 15 significant digits; std::to_chars never consults the locale.
 std::string FloatToStr(long double Value) {
   char Text[64];

@@ -5,30 +5,17 @@
 #include <charconv>
 #include <cstdio>
 
+#include "common/CommonUtils.h"
 #include "common/LogFile.h"
 #include "common/StreamErrors.h"
+#include "common/TextEncoding.h"
 #include "platform/os/BundleInfo.h"
 #include "platform/os/HelpViewer.h"
-#include "common/TextEncoding.h"
 #include "settings/BuildDate.h"
 
 namespace varnix {
 
 namespace {
-
-// The integer the text denotes (blanks around it allowed), or Default.
-int32_t StrToIntDef(const std::string& Text, int32_t Default) {
-  const size_t B = Text.find_first_not_of(' ');
-  if (B == std::string::npos) return Default;
-  const size_t E = Text.find_last_not_of(' ') + 1;
-  const char* First = Text.data() + B;
-  const char* Last = Text.data() + E;
-  if (*First == '+') ++First;
-  int32_t Value = 0;
-  const auto [Ptr, Ec] = std::from_chars(First, Last, Value);
-  if (Ec != std::errc() || Ptr != Last) return Default;
-  return Value;
-}
 
 int32_t DigitAt(const std::string& Text, size_t Index, int32_t Default) {
   if (Index >= Text.size() || Text[Index] < '0' || Text[Index] > '9') return Default;

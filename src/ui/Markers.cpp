@@ -13,6 +13,7 @@
 
 #include "common/LogFile.h"
 
+#include "common/FileUtils.h"
 #include "common/TextEncoding.h"
 
 namespace varnix {
@@ -35,24 +36,6 @@ int32_t GetInt32(const char* Source) {
 bool ReadExactly(std::istream& Stream, char* Buffer, std::streamsize Size) {
   Stream.read(Buffer, Size);
   return Stream.gcount() == Size;
-}
-
-// The permission bits a newly created file gets (0666 less the process's umask), read without
-// changing the umask, so that concurrent threads are not disturbed.
-mode_t NewFileMode() {
-  mode_t Mask = 022;
-  if (FILE* Status = std::fopen("/proc/self/status", "r")) {
-    char Line[256];
-    while (std::fgets(Line, sizeof Line, Status)) {
-      unsigned Value;
-      if (std::sscanf(Line, "Umask: %o", &Value) == 1) {
-        Mask = static_cast<mode_t>(Value);
-        break;
-      }
-    }
-    std::fclose(Status);
-  }
-  return 0666 & ~Mask;
 }
 
 struct TMarkerRecord {
@@ -260,32 +243,12 @@ void TSelectionMarkerList::SaveToFile(const std::string& FileName) const {
   SaveToStream(Buffer);
   const std::string Data = Buffer.str();
 
-  const std::string Target = Latin1ToUtf8(FileName);
-  std::string Temp = Target + ".tmp-XXXXXX";
-  const int Fd = mkstemp(Temp.data());
-  if (Fd < 0)
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", FileName.c_str(), std::strerror(errno)));
-  const char* P = Data.data();
-  size_t Left = Data.size();
-  int Error = 0;
-  while (Left > 0) {
-    const ssize_t N = write(Fd, P, Left);
-    if (N < 0) {
-      if (errno == EINTR) continue;
-      Error = errno;
-      break;
-    }
-    P += N;
-    Left -= static_cast<size_t>(N);
-  }
-  if (Error == 0 && fchmod(Fd, NewFileMode()) != 0) Error = errno;
-  if (Error == 0 && fsync(Fd) != 0) Error = errno;
-  if (close(Fd) != 0 && Error == 0) Error = errno;
-  if (Error == 0 && std::rename(Temp.c_str(), Target.c_str()) != 0) Error = errno;
-  if (Error != 0) {
-    unlink(Temp.c_str());
+  bool Created = false;
+  const int Error = WriteFileAtomically(Latin1ToUtf8(FileName), Data, &Created);
+  if (Error != 0 && !Created)
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", FileName.c_str(), std::strerror(Error)));
+  if (Error != 0)
     throw EWriteError(Format("Cannot write file \"%s\". %s", FileName.c_str(), std::strerror(Error)));
-  }
 }
 
 }  // namespace varnix

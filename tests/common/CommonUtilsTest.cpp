@@ -61,3 +61,18 @@ TEST(CommonUtils, MousePosFallsBackToOrigin) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(CommonUtils, StrToIntDef) {
+  struct Case { const char* Text; int32_t Expected; };
+  for (const Case& C : {Case{"12", 12}, Case{" -7 ", -7}, Case{"+3", 3}, Case{"12a", 99}, Case{"", 99},
+                        Case{"2147483648", 99}, Case{"1.5", 99}}) {
+    SCOPED_TRACE(C.Text);
+    EXPECT_EQ(StrToIntDef(C.Text, 99), C.Expected);
+  }
+}
+
+}  // namespace
+}  // namespace varnix
